@@ -3,8 +3,10 @@
 #include "shell/actions.h"
 #include "shell/main_window.h"
 #include "skin/memory_module.h"
+#include "verify/open_file_limit.h"
 
 #include <QApplication>
+#include <QPointer>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -58,6 +60,7 @@ std::unique_ptr<MainWindow> create_main_window(const ApplicationOptions& options
 } // namespace
 
 void prepare_platform() {
+    raise_open_file_limit();
     if (geteuid() == 0)
         setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
@@ -71,11 +74,15 @@ void run_application(int argc, char** argv, const ApplicationOptions& options) {
     register_exit_cleanup();
     start_routine();
 
-    std::unique_ptr<MainWindow> window = create_main_window(options);
-    if (!window) {
+    std::unique_ptr<MainWindow> created = create_main_window(options);
+    if (!created) {
         std::fprintf(stderr, "kestrova: cannot start without its main window\n");
         end_process(1);
     }
+    // Closing the window deletes it, so its port drops what worker threads
+    // still send while another window keeps the process alive.
+    QPointer<MainWindow> window = created.release();
+    window->setAttribute(Qt::WA_DeleteOnClose);
     connect_actions(*window);
     window->show_centred();
     if (options.after_show)
@@ -84,7 +91,7 @@ void run_application(int argc, char** argv, const ApplicationOptions& options) {
     // The loop ends when the last window of the system has closed.
     app.exec();
 
-    window.reset();
+    delete window.data();
     end_process(0);
 }
 

@@ -80,6 +80,27 @@ std::optional<std::size_t> MemoryWindowPort::row_index(RowId id) {
     return rows_.index_of(id);
 }
 
+std::optional<std::string> MemoryWindowPort::read_cell_of(RowId id, int column) {
+    std::lock_guard lock(mutex_);
+    std::optional<std::size_t> row = rows_.index_of(id);
+    if (!row)
+        return std::nullopt;
+    return rows_.read(*row, column);
+}
+
+bool MemoryWindowPort::write_cell_of(RowId id, int column, std::string_view text) {
+    std::lock_guard lock(mutex_);
+    std::optional<std::size_t> row = rows_.index_of(id);
+    return row && rows_.write(*row, column, text);
+}
+
+bool MemoryWindowPort::remove_row_if(std::size_t row, int column, std::string_view text) {
+    std::lock_guard lock(mutex_);
+    if (row >= rows_.size() || rows_.read(row, column) != text)
+        return false;
+    return rows_.remove(row);
+}
+
 std::string MemoryWindowPort::caption(std::string_view control) {
     std::lock_guard lock(mutex_);
     return find_or(captions_, control, std::string());

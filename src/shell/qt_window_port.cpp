@@ -142,6 +142,34 @@ std::optional<std::size_t> QtWindowPort::row_index(RowId id) {
     });
 }
 
+std::optional<std::string> QtWindowPort::read_cell_of(RowId id, int column) {
+    return with_window(std::optional<std::string>(), [&]() -> std::optional<std::string> {
+        std::optional<std::size_t> row = rows_ ? rows_->rows().index_of(id) : std::nullopt;
+        if (!row)
+            return std::nullopt;
+        return rows_->rows().read(*row, column);
+    });
+}
+
+bool QtWindowPort::write_cell_of(RowId id, int column, std::string_view text) {
+    return with_window(false, [&] {
+        std::optional<std::size_t> row = rows_ ? rows_->rows().index_of(id) : std::nullopt;
+        if (!row || column < 0 || column >= ProxyRows::column_count)
+            return false;
+        rows_->write_cell(*row, column, text);
+        return true;
+    });
+}
+
+bool QtWindowPort::remove_row_if(std::size_t row, int column, std::string_view text) {
+    return with_window(false, [&] {
+        if (!rows_ || row >= rows_->rows().size() || rows_->rows().read(row, column) != text)
+            return false;
+        rows_->remove_row(row);
+        return true;
+    });
+}
+
 std::string QtWindowPort::caption(std::string_view name) {
     return with_window(std::string(), [&] {
         QWidget* widget = control(name);

@@ -32,6 +32,9 @@ public:
     void remove_all_rows() override;
     std::optional<RowId> row_id(std::size_t row) override;
     std::optional<std::size_t> row_index(RowId id) override;
+    std::optional<std::string> read_cell_of(RowId id, int column) override;
+    bool write_cell_of(RowId id, int column, std::string_view text) override;
+    bool remove_row_if(std::size_t row, int column, std::string_view text) override;
 
     std::string caption(std::string_view control) override;
     void set_caption(std::string_view control, std::string_view text) override;

@@ -46,6 +46,15 @@ public:
     virtual std::optional<RowId> row_id(std::size_t row) = 0;
     /// The current index of the row with `id`, if it still exists.
     virtual std::optional<std::size_t> row_index(RowId id) = 0;
+    /// A cell of the row with `id`, wherever it has moved; nothing once the
+    /// row is gone.
+    virtual std::optional<std::string> read_cell_of(RowId id, int column) = 0;
+    /// Writes a cell of the row with `id`; false (nothing written) once the
+    /// row is gone.
+    virtual bool write_cell_of(RowId id, int column, std::string_view text) = 0;
+    /// Removes the row at `row` when its cell `column` holds exactly `text`,
+    /// as one step; true when it was removed.
+    virtual bool remove_row_if(std::size_t row, int column, std::string_view text) = 0;
 
     // --- captions, box texts, buttons -------------------------------------
     /// Caption of a button or group box.

@@ -52,9 +52,18 @@ struct QtPort : PortUnderTest {
 
 using Factory = std::function<std::unique_ptr<PortUnderTest>()>;
 
-class WindowPortContract : public ::testing::TestWithParam<std::pair<const char*, Factory>> {
+struct Implementation {
+    const char* name;
+    Factory make;
+};
+
+void PrintTo(const Implementation& implementation, std::ostream* out) {
+    *out << implementation.name;
+}
+
+class WindowPortContract : public ::testing::TestWithParam<Implementation> {
 protected:
-    void SetUp() override { under_test = GetParam().second(); }
+    void SetUp() override { under_test = GetParam().make(); }
     WindowPort& port() { return under_test->port(); }
 
     // Runs `work` on `threads` worker threads at once while the UI serves.
@@ -141,6 +150,35 @@ TEST_P(WindowPortContract, RowIdsSurviveOtherRowsComingAndGoing) {
     port().append_row();
     EXPECT_NE(*port().row_id(0), third);
     EXPECT_FALSE(port().row_index(third).has_value());
+}
+
+TEST_P(WindowPortContract, CellsOfARowFollowItById) {
+    for (int i = 0; i < 3; ++i)
+        port().write_cell(port().append_row(), column::address, "row" + std::to_string(i));
+    RowId last = *port().row_id(2);
+    port().remove_row(0);
+    EXPECT_EQ(port().read_cell_of(last, column::address), "row2");
+    EXPECT_TRUE(port().write_cell_of(last, column::status, "done"));
+    EXPECT_EQ(port().read_cell(1, column::status), "done");
+    EXPECT_FALSE(port().write_cell_of(last, 3, "x"));
+
+    port().remove_all_rows();
+    EXPECT_FALSE(port().read_cell_of(last, column::address).has_value());
+    EXPECT_FALSE(port().write_cell_of(last, column::status, "late"));
+}
+
+TEST_P(WindowPortContract, RemovesARowOnlyWhenItsCellMatches) {
+    const std::string unusable = gbk("不可用");
+    for (const std::string& status : {unusable, gbk("可以用"), unusable + " "}) {
+        std::size_t row = port().append_row();
+        port().write_cell(row, column::status, status);
+    }
+    EXPECT_FALSE(port().remove_row_if(1, column::status, unusable));
+    EXPECT_FALSE(port().remove_row_if(2, column::status, unusable));
+    EXPECT_FALSE(port().remove_row_if(3, column::status, unusable));
+    EXPECT_TRUE(port().remove_row_if(0, column::status, unusable));
+    ASSERT_EQ(port().row_count(), 2u);
+    EXPECT_EQ(port().read_cell(0, column::status), gbk("可以用"));
 }
 
 TEST_P(WindowPortContract, TextsCrossAsCodePage936WithCrLf) {
@@ -240,10 +278,9 @@ TEST_P(WindowPortContract, WorkersAppendingRowsGetDistinctIndexes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Ports, WindowPortContract,
-    ::testing::Values(
-        std::pair<const char*, Factory>{"Memory", [] { return std::make_unique<MemoryPort>(); }},
-        std::pair<const char*, Factory>{"Qt", [] { return std::make_unique<QtPort>(); }}),
-    [](const auto& info) { return std::string(info.param.first); });
+    ::testing::Values(Implementation{"Memory", [] { return std::make_unique<MemoryPort>(); }},
+                      Implementation{"Qt", [] { return std::make_unique<QtPort>(); }}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // --- what only one implementation promises ----------------------------------
 
