@@ -46,7 +46,7 @@ void MainWindow::show_centred() {
 
 // A fixed-size window with a minimize button and no maximize button. The
 // client area is that of a 641 x 700 window with 3-pixel borders and a
-// 28-pixel title bar.
+// 23-pixel title bar.
 void MainWindow::set_up_frame() {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);

@@ -152,7 +152,7 @@ void HarvestWindowTest::windowIsFixedUntitledOwnerlessAndCentred() {
     QVERIFY(!window.parentWidget());
     QCOMPARE(window.windowModality(), Qt::NonModal);
     QVERIFY(window.windowTitle().isEmpty());
-    QCOMPARE(window.size(), QSize(451, 254));
+    QCOMPARE(window.size(), QSize(451, 259));
     QCOMPARE(window.minimumSize(), window.maximumSize());
     QVERIFY(!(window.windowFlags() & Qt::WindowMaximizeButtonHint));
     QVERIFY(window.windowFlags() & Qt::WindowMinimizeButtonHint);
