@@ -3,6 +3,7 @@
 #include "shell/actions.h"
 #include "shell/main_window.h"
 #include "skin/memory_module.h"
+#include "skin/skin_host_qt.h"
 #include "verify/open_file_limit.h"
 
 #include <QApplication>
@@ -37,8 +38,11 @@ void register_exit_cleanup() {
     std::atexit(exit_cleanup);
 }
 
-// The start routine: the skin step, and nothing else.
-void start_routine() {}
+// The start routine: the skin step, and nothing else. A failed skin step
+// leaves Qt's own look and says nothing.
+void start_routine() {
+    skin::run_skin_step(*skin_module);
+}
 
 std::unique_ptr<MainWindow> create_main_window(const ApplicationOptions& options) {
     try {

@@ -2,6 +2,7 @@
 // program does and writes a picture of it, so anyone can look at it.
 #include "shell/application.h"
 #include "shell/main_window.h"
+#include "skin/skin_host_qt.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -15,6 +16,8 @@ int main(int argc, char** argv) {
     }
     kestrova::prepare_platform();
     QApplication app(argc, argv);
+    kestrova::skin::MemoryModule skin_module;
+    kestrova::skin::run_skin_step(skin_module);
     kestrova::MainWindow window;
     window.show_centred();
     const QString out = QString::fromLocal8Bit(argv[1]);

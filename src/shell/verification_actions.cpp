@@ -1,9 +1,9 @@
 #include "shell/verification_actions.h"
 
-#include <QAbstractButton>
-
 #include "shell/control_names.h"
 #include "shell/main_window.h"
+
+#include <QAbstractButton>
 
 namespace kestrova {
 

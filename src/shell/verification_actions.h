@@ -1,9 +1,9 @@
 // Connects the verification buttons of the main window to a Verifier.
 #pragma once
 
-#include <memory>
-
 #include "verify/verifier.h"
+
+#include <memory>
 
 namespace kestrova {
 

@@ -22,8 +22,7 @@ bool MarkerSearch::feed(std::string_view chunk) {
     const std::size_t overlap = marker_.size() - 1;
     std::string seam = tail_;
     seam.append(chunk.substr(0, overlap));
-    if (seam.find(marker_) != std::string::npos ||
-        chunk.find(marker_) != std::string_view::npos) {
+    if (seam.find(marker_) != std::string::npos || chunk.find(marker_) != std::string_view::npos) {
         found_ = true;
         return false;
     }

@@ -1,12 +1,12 @@
 #include "verify/timing.h"
 
+#include "shell/window_port.h"
+#include "text/text.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <thread>
-
-#include "shell/window_port.h"
-#include "text/text.h"
 
 namespace kestrova {
 
@@ -64,8 +64,8 @@ void wait_with_events(std::int32_t amount, std::int32_t unit, WindowPort* ui) {
     // On the UI thread: short sleeps, letting messages through in between.
     for (auto now = steady_clock::now(); now < deadline; now = steady_clock::now()) {
         ui->let_messages_through();
-        std::this_thread::sleep_for(std::min<steady_clock::duration>(deadline - now,
-                                                                     milliseconds(10)));
+        std::this_thread::sleep_for(
+            std::min<steady_clock::duration>(deadline - now, milliseconds(10)));
     }
     ui->let_messages_through();
 }

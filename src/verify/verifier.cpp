@@ -1,6 +1,7 @@
 #include "verify/verifier.h"
 
 #include "http/http_request.h"
+#include "proxylist/list_editing.h"
 #include "shell/activity_log.h"
 #include "shell/control_names.h"
 #include "text/codepage.h"
@@ -28,9 +29,6 @@ const Texts& texts() {
     return instance;
 }
 
-std::string count_caption(std::size_t rows) {
-    return text::gbk("代理(") + text::int_to_text(static_cast<std::int64_t>(rows)) + ")";
-}
 } // namespace
 
 /// One dispatcher and the probes it launched.
@@ -103,8 +101,8 @@ void Verifier::start_run() {
     window_->set_caption(controls::start_button, texts().stop);
     auto self = shared_from_this();
     auto work = [self, run] { self->dispatch_loop(run); };
-    bool started = options_.start_thread ? options_.start_thread(work, 0)
-                                         : start_detached_thread(work, 0);
+    bool started =
+        options_.start_thread ? options_.start_thread(work, 0) : start_detached_thread(work, 0);
     if (!started) {
         // Without a dispatcher there is no run.
         run->stop_requested = true;
@@ -189,9 +187,8 @@ void Verifier::launch_next_row(const std::shared_ptr<Run>& run) {
     auto self = shared_from_this();
     RowId id = *row;
     auto work = [self, run, id] { self->probe_proxy(run, id); };
-    bool started = options_.start_thread
-                       ? options_.start_thread(work, options_.probe_stack_size)
-                       : start_detached_thread(work, options_.probe_stack_size);
+    bool started = options_.start_thread ? options_.start_thread(work, options_.probe_stack_size)
+                                         : start_detached_thread(work, options_.probe_stack_size);
     if (started)
         return;
     // No thread to be had: take the launch back and try again after a wait.
@@ -205,12 +202,10 @@ void Verifier::launch_next_row(const std::shared_ptr<Run>& run) {
 // --- the probe -------------------------------------------------------------------
 
 void Verifier::probe_proxy(const std::shared_ptr<Run>& run, RowId row) {
-    window_->set_progress_maximum(controls::progress_bar,
-                                  static_cast<int>(window_->row_count()));
+    window_->set_progress_maximum(controls::progress_bar, static_cast<int>(window_->row_count()));
     std::string address = window_->read_cell_of(row, column::address).value_or("");
     ProbeResult result = run_probe(row, address);
-    window_->write_cell_of(row, column::status,
-                           result.usable ? texts().usable : texts().unusable);
+    window_->write_cell_of(row, column::status, result.usable ? texts().usable : texts().unusable);
     log_line(*window_, text::gbk("IP代理 [") + address + "] " +
                            (result.usable ? texts().usable : texts().unusable));
     report_probe(run, result);
@@ -228,8 +223,7 @@ ProbeResult Verifier::run_probe(RowId row, const std::string& address) {
     http::HttpRequest request;
     request.url = options_.probe_url;
     request.proxy = address;
-    request.timeout_seconds =
-        probe_timeout_seconds(window_->box_text(controls::timeout_box));
+    request.timeout_seconds = probe_timeout_seconds(window_->box_text(controls::timeout_box));
     request.keep_body = false;
     request.body_cap = static_cast<std::size_t>(-1);
     request.body_observer = [&search](std::string_view chunk) { return search.feed(chunk); };
@@ -242,15 +236,17 @@ ProbeResult Verifier::run_probe(RowId row, const std::string& address) {
 }
 
 // The result counts first, then the slot, the bar and the completion, so the
-// summary of finish_run includes every result.
+// summary of finish_run includes every result. A front end hears of the
+// result before the slot is freed: once running_count() reads 0, every
+// result has been reported.
 void Verifier::report_probe(const std::shared_ptr<Run>& run, const ProbeResult& result) {
     (result.usable ? run->usable : run->unusable) += 1;
+    if (options_.on_probe_result)
+        options_.on_probe_result(result);
     running_count_ -= 1;
     wake_dispatchers();
     window_->step_progress(controls::progress_bar, 1);
     completed_count_ += 1;
-    if (options_.on_probe_result)
-        options_.on_probe_result(result);
     run->finished += 1;
     end_run_if_complete(run);
 }
@@ -279,10 +275,8 @@ void Verifier::finish_run(Run& run) {
             ++removed;
     log_line(*window_, text::gbk(" - 失效代理已清除！共清除 ") + text::int_to_text(removed) +
                            text::gbk(" 个 失效代理"));
-    const std::size_t rows = window_->row_count();
-    for (std::size_t j = 0; j < rows; ++j)
-        window_->write_cell(j, column::number, text::int_to_text(static_cast<std::int64_t>(j + 1)));
-    window_->set_caption(controls::proxy_frame, count_caption(window_->row_count()));
+    renumber_list(*window_);
+    write_proxy_count(*window_);
     window_->set_caption(controls::start_button, texts().start);
     run.usable = 0;
     run.unusable = 0;

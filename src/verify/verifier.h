@@ -7,6 +7,8 @@
 // report. Probes address their row by id, wherever it has moved.
 #pragma once
 
+#include "shell/window_port.h"
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -15,8 +17,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-
-#include "shell/window_port.h"
 
 namespace kestrova {
 
@@ -33,7 +33,7 @@ struct ProbeResult {
     RowId row = 0;
     std::string address; ///< code page 936, as read from the row
     bool usable = false;
-    bool requested = false;     ///< false for an empty address (no request made)
+    bool requested = false;      ///< false for an empty address (no request made)
     std::int64_t elapsed_ms = 0; ///< how long the request took
 };
 
@@ -44,7 +44,8 @@ struct VerifierOptions {
     /// frees a slot, a stop or a pause wakes it sooner).
     std::chrono::milliseconds slot_wait{2000};
     std::size_t probe_stack_size = 512 * 1024;
-    /// Called on the probe's thread after each probe has reported.
+    /// Called on the probe's thread once each probe has written its row and
+    /// log line, before it frees its slot.
     std::function<void(const ProbeResult&)> on_probe_result;
     /// Called when a run ends: after finish_run, on the thread that ran it.
     std::function<void()> on_run_finished;

@@ -1,10 +1,10 @@
-#include <gtest/gtest.h>
-#include <string>
-#include <vector>
-
 #include "text/codepage.h"
 #include "text/text.h"
 #include "verify/marker_search.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
 
 namespace kestrova {
 namespace {
@@ -33,9 +33,9 @@ TEST(MarkerSearch, AgreesWithTheWholeBodyVerdict) {
         "no marker here",
         std::string("before\0", 7) + marker,
         marker + std::string("\0after", 6),
-        text::gbk(marker),                           // a page in code page 936
-        "\xE7" + marker,                             // a stray lead byte before it
-        "\xE7\x99" + marker.substr(0, 5) + "x",      // cut off, then garbage
+        text::gbk(marker),                      // a page in code page 936
+        "\xE7" + marker,                        // a stray lead byte before it
+        "\xE7\x99" + marker.substr(0, 5) + "x", // cut off, then garbage
         std::string(100000, 'x') + marker,
         "百度一" + std::string(10, 'x') + "下",
     };

@@ -20,7 +20,8 @@ struct ThreadCounter {
             std::thread([this, work = std::move(work), stack] {
                 if (stack > 0) {
                     int now = ++alive;
-                    for (int seen = most.load(); now > seen && !most.compare_exchange_weak(seen, now);)
+                    for (int seen = most.load();
+                         now > seen && !most.compare_exchange_weak(seen, now);)
                         ;
                 }
                 work();
@@ -114,10 +115,13 @@ TEST_F(RunControl, LoweredLimitWaitsForRunningProbes) {
     window->set_box_text(controls::threads_box, "1");
     // The four running go on; no launch until fewer than one runs.
     ASSERT_TRUE(wait_for_results(4));
-    ASSERT_TRUE(wait_until([&] { return threads.alive.load() <= 1; }, 5s));
-    for (int i = 0; i < 20 && runs_finished() == 0; ++i) {
-        EXPECT_LE(threads.alive.load(), 1);
-        std::this_thread::sleep_for(50ms);
+    // The run state's count of probes in flight, sampled: once the four have
+    // drained it never again passes the new limit.
+    ASSERT_TRUE(wait_until([&] { return verifier->running_count() <= 1; }, 5s));
+    for (auto limit = std::chrono::steady_clock::now() + 20s;
+         runs_finished() == 0 && std::chrono::steady_clock::now() < limit;) {
+        ASSERT_LE(verifier->running_count(), 1);
+        std::this_thread::sleep_for(1ms);
     }
     ASSERT_TRUE(wait_for_runs_finished(1));
     EXPECT_EQ(results().size(), 10u);

@@ -12,11 +12,12 @@ TEST_F(VerifyFixture, OneRowRunMarksLogsPurgesAndEnds) {
     ASSERT_TRUE(wait_for_runs_finished(1));
 
     EXPECT_EQ(window->read_cell(0, column::status), gbk("可以用"));
-    EXPECT_EQ(log_lines(), (std::vector<std::string>{
-                               gbk("[2026-01-02 03:04:05]IP代理 [") + good + gbk("] 可以用"),
-                               gbk("[2026-01-02 03:04:05] - 代理验证完毕！有效代理：1 个 失效代理：0 个"),
-                               gbk("[2026-01-02 03:04:05] - 失效代理已清除！共清除 0 个 失效代理"),
-                           }));
+    EXPECT_EQ(log_lines(),
+              (std::vector<std::string>{
+                  gbk("[2026-01-02 03:04:05]IP代理 [") + good + gbk("] 可以用"),
+                  gbk("[2026-01-02 03:04:05] - 代理验证完毕！有效代理：1 个 失效代理：0 个"),
+                  gbk("[2026-01-02 03:04:05] - 失效代理已清除！共清除 0 个 失效代理"),
+              }));
     EXPECT_EQ(caption(controls::start_button), gbk("开始验证"));
     EXPECT_EQ(caption(controls::proxy_frame), gbk("代理(1)"));
     EXPECT_EQ(window->progress_maximum(controls::progress_bar), 1);
@@ -98,10 +99,11 @@ TEST_F(VerifyFixture, EmptyListEndsAtOnce) {
     make_verifier();
     verifier->click_start_button();
     ASSERT_TRUE(wait_for_runs_finished(1, 5s));
-    EXPECT_EQ(log_lines(), (std::vector<std::string>{
-                               gbk("[2026-01-02 03:04:05] - 代理验证完毕！有效代理：0 个 失效代理：0 个"),
-                               gbk("[2026-01-02 03:04:05] - 失效代理已清除！共清除 0 个 失效代理"),
-                           }));
+    EXPECT_EQ(log_lines(),
+              (std::vector<std::string>{
+                  gbk("[2026-01-02 03:04:05] - 代理验证完毕！有效代理：0 个 失效代理：0 个"),
+                  gbk("[2026-01-02 03:04:05] - 失效代理已清除！共清除 0 个 失效代理"),
+              }));
     EXPECT_EQ(caption(controls::start_button), gbk("开始验证"));
     EXPECT_EQ(caption(controls::proxy_frame), gbk("代理(0)"));
 }

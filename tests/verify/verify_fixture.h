@@ -3,6 +3,14 @@
 // bounded waits for the run's end.
 #pragma once
 
+#include "shell/control_names.h"
+#include "shell/memory_window_port.h"
+#include "shell/timestamp.h"
+#include "support/loopback_server.h"
+#include "text/codepage.h"
+#include "text/text.h"
+#include "verify/verifier.h"
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -13,14 +21,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include "shell/control_names.h"
-#include "shell/memory_window_port.h"
-#include "shell/timestamp.h"
-#include "support/loopback_server.h"
-#include "text/codepage.h"
-#include "text/text.h"
-#include "verify/verifier.h"
 
 namespace kestrova::verify_test {
 
@@ -35,7 +35,9 @@ inline std::string probe_page() {
     return "<html><head><meta charset=utf-8></head><body><input value=\"百度一下\"></body></html>";
 }
 
-inline Reply good_page(const ReceivedRequest&) { return Reply::text(probe_page()); }
+inline Reply good_page(const ReceivedRequest&) {
+    return Reply::text(probe_page());
+}
 
 /// How a simulated proxy answers the probe.
 inline Handler proxy_answering(Reply reply) {

@@ -1,4 +1,11 @@
 // Verification on the real main window (offscreen), driven by its buttons.
+#include "shell/application.h"
+#include "shell/main_window.h"
+#include "shell/qt_text.h"
+#include "shell/verification_actions.h"
+#include "support/loopback_server.h"
+#include "text/codepage.h"
+
 #include <QApplication>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -6,13 +13,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
-
-#include "shell/application.h"
-#include "shell/main_window.h"
-#include "shell/qt_text.h"
-#include "shell/verification_actions.h"
-#include "support/loopback_server.h"
-#include "text/codepage.h"
 
 using namespace kestrova;
 using namespace kestrova::test_support;
@@ -29,8 +29,8 @@ private:
         std::string address = "127.0.1." + std::to_string(n + 1);
         Reply reply = Reply::text(good ? "<p>百度一下</p>" : "<p>nothing</p>");
         reply.delay = std::chrono::milliseconds(50 + 10 * n);
-        std::uint16_t port =
-            loop.listen(address, 0, simulated_proxy([reply](const ReceivedRequest&) { return reply; }));
+        std::uint16_t port = loop.listen(
+            address, 0, simulated_proxy([reply](const ReceivedRequest&) { return reply; }));
         return address + ":" + std::to_string(port);
     }
     void fill(MainWindow& window, const std::vector<std::string>& addresses) {
