@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QThread>
+#include <chrono>
 #include <condition_variable>
 
 namespace kestrova {
@@ -70,18 +71,44 @@ bool UiThreadBridge::event(QEvent* event) {
 }
 
 void UiThreadBridge::run_pending() {
-    std::vector<Job*> jobs;
     {
         std::lock_guard lock(mutex_);
-        jobs.swap(pending_);
         event_posted_ = false;
     }
-    // A job may open a modal dialog and so handle events again; jobs queued
-    // meanwhile are served by the new event that their caller posts.
-    for (Job* job : jobs) {
-        (*job->work)();
-        job->finish();
+    // Jobs queued while these run are served in the same pass (their callers
+    // post one more event, which then finds nothing), for at most a few
+    // milliseconds so paint and input events are not held up. A job may open
+    // a modal dialog and so handle events again; jobs queued meanwhile are
+    // served by the event their caller posted.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(5);
+    for (;;) {
+        std::vector<Job*> jobs;
+        {
+            std::lock_guard lock(mutex_);
+            jobs.swap(pending_);
+        }
+        if (jobs.empty())
+            return;
+        for (Job* job : jobs) {
+            (*job->work)();
+            job->finish();
+        }
+        if (std::chrono::steady_clock::now() >= until) {
+            post_if_pending();
+            return;
+        }
     }
+}
+
+void UiThreadBridge::post_if_pending() {
+    bool post = false;
+    {
+        std::lock_guard lock(mutex_);
+        post = !pending_.empty() && !event_posted_;
+        event_posted_ = event_posted_ || post;
+    }
+    if (post)
+        QCoreApplication::postEvent(this, new QEvent(run_jobs_event));
 }
 
 } // namespace kestrova

@@ -47,6 +47,7 @@ private:
     UiThreadBridge();
     void run_queued(const std::function<void()>& work);
     void run_pending();
+    void post_if_pending();
 
     std::mutex mutex_;
     std::vector<Job*> pending_;
