@@ -6,6 +6,7 @@
 #   bench/verify/run_bench.sh [--quick] [--build DIR] [--farm-check] [verify_bench options]
 #
 #   --quick       500 proxies instead of 5,000 (about a minute instead of several)
+#   kestrova-cli check runs beside the engine when the build holds it.
 #   --build DIR   the build directory holding bench/verify/verify_bench
 #                 (default: $KESTROVA_BUILD, else ../build-bench beside the sources)
 #   --farm-check  also run the engine at 200 threads against farms with 1 and 8
@@ -36,8 +37,13 @@ if ! command -v curl >/dev/null 2>&1; then
     exit 1
 fi
 
+cli="$build/src/cli/kestrova-cli"
+with_cli=""
+[ -x "$cli" ] && with_cli="--cli $cli"
+
 echo "== $(date -u '+%Y-%m-%d %H:%M:%S UTC'), uptime: $(uptime)"
-"$bench" --count "$count" --threads 30,200 --in-flight 1000 --timeout-ms 2000 "$@"
+# shellcheck disable=SC2086 # $with_cli is two words or none
+"$bench" --count "$count" --threads 30,200 --in-flight 1000 --timeout-ms 2000 $with_cli "$@"
 
 if [ "$farm_check" = yes ]; then
     for loops in 1 8; do

@@ -6,9 +6,11 @@
 // farm, and reports wall time, the ideal makespan (sum of the least times
 // over the thread limit, plus the longest one), their ratio, precision and
 // recall of "可以用" against the farm's truth, peak resident memory, peak
-// threads, CPU time, the load average and how busy the farm was. A last run
+// threads, CPU time, the load average and how busy the farm was. With --cli,
+// kestrova-cli check runs over the same farm at the same limits. A last run
 // at a high thread limit measures memory with that many probes in flight.
 #include "../support/machine.h"
+#include "cli_run.h"
 #include "curl_baseline.h"
 #include "engine_run.h"
 #include "farm_args.h"
@@ -39,7 +41,8 @@ struct Options {
     std::vector<int> thread_limits{30, 200};
     int in_flight = 1000; ///< thread limit of the memory run; 0: none
     bool baseline = true;
-    std::string farm_truth; ///< an already running farm's truth file
+    std::string cli_program; ///< kestrova-cli, run beside the engine when given
+    std::string farm_truth;  ///< an already running farm's truth file
     std::string work_prefix = "/tmp/kestrova-verify-bench-" + std::to_string(getpid());
     bool keep_files = false; ///< with --work: leave the truth and the curl files
     double progress_every_seconds = 10;
@@ -72,6 +75,7 @@ void print_usage() {
                  "  --threads L,L,...  thread limits to compare (30,200)\n"
                  "  --in-flight N      thread limit of the memory run, 0 for none (1000)\n"
                  "  --no-baseline      skip xargs + curl\n"
+                 "  --cli PATH         also run kestrova-cli check at every thread limit\n"
                  "  --farm-truth FILE  use a running proxy_farm instead of starting one\n"
                  "  --work PREFIX      where the truth, address list and curl answers go\n"
                  "  --progress S       seconds between progress lines (10)\n"
@@ -105,6 +109,8 @@ std::string take_option(std::string_view name, std::string_view value, Options& 
             error = "--in-flight wants a whole number";
     } else if (name == "--farm-truth") {
         options.farm_truth = value;
+    } else if (name == "--cli") {
+        options.cli_program = value;
     } else if (name == "--work") {
         options.work_prefix = value;
         options.keep_files = true;
@@ -356,6 +362,42 @@ Row run_baseline_phase(const Options& options, const Farm& farm, int threads) {
     return row;
 }
 
+Row run_cli_phase(const Options& options, const Farm& farm, int threads) {
+    const IdealMakespan ideal =
+        ideal_makespan(farm.truth.proxies, threads, options.farm.timeout_ms);
+    const std::string load = load_average();
+    std::printf("\n[kestrova-cli check --threads %d, same farm] load %s; ideal %.1f s\n", threads,
+                load.c_str(), ideal.seconds);
+    std::fflush(stdout);
+    CliSettings settings{options.cli_program,          threads,
+                         options.farm.timeout_ms,      farm.truth.probe_url,
+                         options.work_prefix + "-cli", time_cap(ideal)};
+    const CliRunResult result = run_cli(farm.truth.proxies, settings);
+    if (!result.finished)
+        std::printf("    kestrova-cli did NOT finish (exit %d); figures are partial\n",
+                    result.exit_status);
+    std::vector<std::optional<bool>> verdicts(farm.truth.proxies.size());
+    for (const auto& [address, usable] : result.usable_by_address)
+        if (auto found = farm.index_of.find(address); found != farm.index_of.end())
+            verdicts[found->second] = usable;
+    Row row{.front_end = "kestrova-cli",
+            .threads = threads,
+            .finished = result.finished,
+            .wall = result.wall_seconds,
+            .ideal = ideal.seconds,
+            .list_schedule =
+                list_schedule_seconds(farm.truth.proxies, threads, options.farm.timeout_ms),
+            .score = score(farm.truth.proxies, verdicts),
+            .peak_kb = result.peak_resident_kb,
+            .cpu = result.cpu_seconds,
+            .load = load};
+    print_time(row.wall, ideal, threads, row.list_schedule);
+    print_score(row.score);
+    std::printf("    peak resident %.1f MB, CPU %.1f s\n", result.peak_resident_kb / 1024.0,
+                result.cpu_seconds);
+    return row;
+}
+
 std::string kb_text(long kb) {
     if (kb < 0)
         return "-";
@@ -407,11 +449,16 @@ std::vector<Row> run_all(const Options& options, const Farm& farm) {
     std::vector<Row> rows;
     for (int threads : options.thread_limits) {
         rows.push_back(run_engine_phase(options, farm, threads));
+        if (!options.cli_program.empty())
+            rows.push_back(run_cli_phase(options, farm, threads));
         if (options.baseline)
             rows.push_back(run_baseline_phase(options, farm, threads));
     }
-    if (options.in_flight > 0)
+    if (options.in_flight > 0) {
         rows.push_back(run_engine_phase(options, farm, options.in_flight));
+        if (!options.cli_program.empty())
+            rows.push_back(run_cli_phase(options, farm, options.in_flight));
+    }
     return rows;
 }
 
