@@ -84,16 +84,19 @@ TEST(PatternMatching, MatchesAreViewsIntoTheText) {
     EXPECT_EQ(seen.size(), 10u);
 }
 
-// Boost.Regex gives up on these by its own complexity and stack limits.
+// Boost.Regex gives up on these by its own complexity and stack limits; in a
+// slow (sanitizer) build the page's time budget may come first. Either way
+// the page ends, with nothing found.
 TEST(PatternMatching, CatastrophicPatternOnALargePageGivesUpQuickly) {
     const std::string page(std::size_t{1} << 20, 'a');
     for (const char* pattern : {"(a+)+b", "(a|aa)+b", R"((\w+\s?)+$x)"}) {
         SCOPED_TRACE(pattern);
         const auto start = Clock::now();
-        Found found = find_all(pattern, page);
-        EXPECT_EQ(found.summary.end, MatchEnd::too_complex);
+        Found found = find_all(pattern, page, 5s);
+        EXPECT_TRUE(found.summary.end == MatchEnd::too_complex ||
+                    found.summary.end == MatchEnd::out_of_time);
         EXPECT_EQ(found.summary.count, 0u);
-        EXPECT_LT(Clock::now() - start, 20s);
+        EXPECT_LT(Clock::now() - start, 10s);
     }
 }
 
@@ -102,15 +105,15 @@ TEST(PatternMatching, CatastrophicPatternOnALargePageGivesUpQuickly) {
 TEST(PatternMatching, TimeBudgetEndsMatchingWithTheMatchesFoundSoFar) {
     std::string page;
     while (page.size() < (std::size_t{1} << 20))
-        page += std::string(18, 'a') + "c";
+        page += std::string(14, 'a') + "c";
     const auto start = Clock::now();
-    Found found = find_all("(a+)+b|c", page, 300ms);
+    Found found = find_all("(a+)+b|c", page, 1s);
     const auto took = Clock::now() - start;
     EXPECT_EQ(found.summary.end, MatchEnd::out_of_time);
     EXPECT_GT(found.summary.count, 0u);
-    EXPECT_LT(found.summary.count, page.size() / 19);
+    EXPECT_LT(found.summary.count, page.size() / 15);
     EXPECT_EQ(found.matches, std::vector<std::string>(found.summary.count, "c"));
-    EXPECT_LT(took, 3s);
+    EXPECT_LT(took, 5s);
 }
 
 } // namespace
