@@ -7,7 +7,6 @@
 #include "verify/open_file_limit.h"
 
 #include <QApplication>
-#include <QPointer>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -83,10 +82,11 @@ void run_application(int argc, char** argv, const ApplicationOptions& options) {
         std::fprintf(stderr, "kestrova: cannot start without its main window\n");
         end_process(1);
     }
-    // Closing the window deletes it, so its port drops what worker threads
-    // still send while another window keeps the process alive.
-    QPointer<MainWindow> window = created.release();
-    window->setAttribute(Qt::WA_DeleteOnClose);
+    // Closing the window detaches its port, so what worker threads still send
+    // is dropped while another window keeps the process alive. The window is
+    // not destroyed before the process ends: tearing down the web view's
+    // engine can take seconds, and nothing of it needs releasing.
+    MainWindow* window = created.release();
     connect_actions(*window);
     window->show_centred();
     if (options.after_show)
@@ -94,8 +94,6 @@ void run_application(int argc, char** argv, const ApplicationOptions& options) {
 
     // The loop ends when the last window of the system has closed.
     app.exec();
-
-    delete window.data();
     end_process(0);
 }
 

@@ -5,6 +5,7 @@
 #include "ui_main_window.h"
 
 #include <QAbstractButton>
+#include <QCloseEvent>
 #include <QHeaderView>
 #include <QPainter>
 #include <QScreen>
@@ -37,6 +38,14 @@ MainWindow::~MainWindow() = default;
 
 QAbstractButton* MainWindow::button(std::string_view name) const {
     return findChild<QAbstractButton*>(qs(name));
+}
+
+// A closed main window is never shown again: what worker threads still send
+// through its port is dropped. The window itself stays until the process
+// ends (destroying the web view's engine can take seconds).
+void MainWindow::closeEvent(QCloseEvent* event) {
+    port_->detach();
+    QWidget::closeEvent(event);
 }
 
 void MainWindow::show_centred() {

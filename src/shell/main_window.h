@@ -42,6 +42,9 @@ public:
     /// Shows the window centred on its screen.
     void show_centred();
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     void set_up_frame();
     void set_up_proxy_list();

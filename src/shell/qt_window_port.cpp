@@ -71,7 +71,7 @@ void QtWindowPort::set_dialogs(std::shared_ptr<UserDialogs> dialogs) {
 template <typename Result, typename Fn>
 Result QtWindowPort::with_window(Result fallback, Fn&& work) {
     return UiThreadBridge::instance().call([&]() -> Result {
-        if (!window_)
+        if (!window_ || detached_)
             return fallback;
         return work();
     });
@@ -79,9 +79,13 @@ Result QtWindowPort::with_window(Result fallback, Fn&& work) {
 
 template <typename Fn> void QtWindowPort::with_window(Fn&& work) {
     UiThreadBridge::instance().call([&] {
-        if (window_)
+        if (window_ && !detached_)
             work();
     });
+}
+
+void QtWindowPort::detach() {
+    with_window([&] { detached_ = true; });
 }
 
 QWidget* QtWindowPort::control(std::string_view name) {

@@ -23,6 +23,9 @@ public:
 
     /// Replaces the dialogs (tests answer them through ScriptedDialogs).
     void set_dialogs(std::shared_ptr<UserDialogs> dialogs);
+    /// From now on the port acts as if the window were gone (UI thread; the
+    /// window calls it when it closes).
+    void detach();
 
     std::size_t row_count() override;
     std::size_t append_row() override;
@@ -64,6 +67,7 @@ private:
     QWidget* control(std::string_view name);
 
     QPointer<QWidget> window_;
+    bool detached_ = false; ///< UI thread only
     // Controls found so far, by object name (touched on the UI thread only).
     std::map<std::string, QPointer<QWidget>, std::less<>> controls_;
     QPointer<ProxyTableModel> rows_;

@@ -43,6 +43,7 @@ private Q_SLOTS:
     void enterBreaksLinesOnlyInMultiLineBoxes();
     void appendLandsAtTheEndWhileTextIsSelected();
     void webViewShowsTheAboutPage();
+    void closedWindowDropsWhatWorkersSend();
     void chineseFontIsAvailable();
 };
 
@@ -262,6 +263,20 @@ void MainWindowTest::webViewShowsTheAboutPage() {
     QVERIFY(page.readAll().contains("Kestrova"));
     if (!web_view_is_browser())
         QCOMPARE(view->property("source").toUrl(), about_page_url());
+}
+
+void MainWindowTest::closedWindowDropsWhatWorkersSend() {
+    MainWindow window;
+    window.show_centred();
+    auto port = window.port();
+    port->append_row();
+    window.close();
+    QVERIFY(!window.isVisible());
+    port->append_row();
+    port->append_to_box(controls::activity_log, "late\r\n");
+    QCOMPARE(port->row_count(), std::size_t{0});
+    QCOMPARE(window.rows().rows().size(), std::size_t{1});
+    QVERIFY(!find<QPlainTextEdit>(window, "编辑框_输出")->toPlainText().contains(qs("late")));
 }
 
 void MainWindowTest::chineseFontIsAvailable() {
