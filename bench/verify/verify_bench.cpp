@@ -25,6 +25,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -320,6 +321,22 @@ Row run_engine_phase(const Options& options, const Farm& farm, int threads) {
     return row;
 }
 
+// A front end's verdicts, by address, scored against the farm's truth.
+Row scored_row(const char* front_end, const Options& options, const Farm& farm, int threads,
+               const IdealMakespan& ideal, const std::map<std::string, bool>& usable_by_address) {
+    std::vector<std::optional<bool>> verdicts(farm.truth.proxies.size());
+    for (const auto& [address, usable] : usable_by_address)
+        if (auto found = farm.index_of.find(address); found != farm.index_of.end())
+            verdicts[found->second] = usable;
+    Row row;
+    row.front_end = front_end;
+    row.threads = threads;
+    row.ideal = ideal.seconds;
+    row.list_schedule = list_schedule_seconds(farm.truth.proxies, threads, options.farm.timeout_ms);
+    row.score = score(farm.truth.proxies, verdicts);
+    return row;
+}
+
 Row run_baseline_phase(const Options& options, const Farm& farm, int threads) {
     const IdealMakespan ideal =
         ideal_makespan(farm.truth.proxies, threads, options.farm.timeout_ms);
@@ -341,20 +358,11 @@ Row run_baseline_phase(const Options& options, const Farm& farm, int threads) {
     if (!result.finished)
         std::printf("    the pipeline did NOT finish (exit %d); figures are partial\n",
                     result.exit_status);
-    std::vector<std::optional<bool>> verdicts(farm.truth.proxies.size());
-    for (const auto& [address, usable] : result.usable_by_address)
-        if (auto found = farm.index_of.find(address); found != farm.index_of.end())
-            verdicts[found->second] = usable;
-    Row row{.front_end = "xargs+curl",
-            .threads = threads,
-            .finished = result.finished,
-            .wall = result.wall_seconds,
-            .ideal = ideal.seconds,
-            .list_schedule =
-                list_schedule_seconds(farm.truth.proxies, threads, options.farm.timeout_ms),
-            .score = score(farm.truth.proxies, verdicts),
-            .cpu = result.cpu_seconds,
-            .load = load};
+    Row row = scored_row("xargs+curl", options, farm, threads, ideal, result.usable_by_address);
+    row.finished = result.finished;
+    row.wall = result.wall_seconds;
+    row.cpu = result.cpu_seconds;
+    row.load = load;
     print_time(row.wall, ideal, threads, row.list_schedule);
     print_score(row.score);
     std::printf("    CPU %.1f s (every process of the pipeline)\n", result.cpu_seconds);
@@ -376,21 +384,12 @@ Row run_cli_phase(const Options& options, const Farm& farm, int threads) {
     if (!result.finished)
         std::printf("    kestrova-cli did NOT finish (exit %d); figures are partial\n",
                     result.exit_status);
-    std::vector<std::optional<bool>> verdicts(farm.truth.proxies.size());
-    for (const auto& [address, usable] : result.usable_by_address)
-        if (auto found = farm.index_of.find(address); found != farm.index_of.end())
-            verdicts[found->second] = usable;
-    Row row{.front_end = "kestrova-cli",
-            .threads = threads,
-            .finished = result.finished,
-            .wall = result.wall_seconds,
-            .ideal = ideal.seconds,
-            .list_schedule =
-                list_schedule_seconds(farm.truth.proxies, threads, options.farm.timeout_ms),
-            .score = score(farm.truth.proxies, verdicts),
-            .peak_kb = result.peak_resident_kb,
-            .cpu = result.cpu_seconds,
-            .load = load};
+    Row row = scored_row("kestrova-cli", options, farm, threads, ideal, result.usable_by_address);
+    row.finished = result.finished;
+    row.wall = result.wall_seconds;
+    row.peak_kb = result.peak_resident_kb;
+    row.cpu = result.cpu_seconds;
+    row.load = load;
     print_time(row.wall, ideal, threads, row.list_schedule);
     print_score(row.score);
     std::printf("    peak resident %.1f MB, CPU %.1f s\n", result.peak_resident_kb / 1024.0,

@@ -101,8 +101,7 @@ void Verifier::start_run() {
     window_->set_caption(controls::start_button, texts().stop);
     auto self = shared_from_this();
     auto work = [self, run] { self->dispatch_loop(run); };
-    bool started =
-        options_.start_thread ? options_.start_thread(work, 0) : start_detached_thread(work, 0);
+    bool started = start_thread(work, 0);
     if (!started) {
         // Without a dispatcher there is no run.
         run->stop_requested = true;
@@ -125,6 +124,12 @@ void Verifier::set_paused(bool paused) {
         run->pause_requested = paused;
         wake_dispatchers();
     }
+}
+
+bool Verifier::start_thread(std::function<void()> work, std::size_t stack_size) {
+    if (options_.start_thread)
+        return options_.start_thread(std::move(work), stack_size);
+    return start_detached_thread(std::move(work), stack_size);
 }
 
 void Verifier::wake_dispatchers() {
@@ -187,8 +192,7 @@ void Verifier::launch_next_row(const std::shared_ptr<Run>& run) {
     auto self = shared_from_this();
     RowId id = *row;
     auto work = [self, run, id] { self->probe_proxy(run, id); };
-    bool started = options_.start_thread ? options_.start_thread(work, options_.probe_stack_size)
-                                         : start_detached_thread(work, options_.probe_stack_size);
+    bool started = start_thread(work, options_.probe_stack_size);
     if (started)
         return;
     // No thread to be had: take the launch back and try again after a wait.

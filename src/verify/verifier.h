@@ -87,6 +87,7 @@ private:
     void end_run_if_complete(const std::shared_ptr<Run>& run);
     void finish_run(Run& run);
     void wake_dispatchers();
+    bool start_thread(std::function<void()> work, std::size_t stack_size);
 
     const std::shared_ptr<WindowPort> window_;
     const VerifierOptions options_;

@@ -5,6 +5,7 @@
 // code. The input's last byte steers the script: bit 0 the entry routine's
 // answer, bit 1 the resolver's, bit 2 the platform look-up's, bit 3 whether
 // libraries load, bit 4 whether there is a resolver.
+#include "fuzz_check.h"
 #include "skin/loader.h"
 #include "skin/low_memory.h"
 #include "skin/memory_module.h"
@@ -19,14 +20,6 @@
 namespace {
 
 using namespace kestrova::skin;
-
-#define CHECK(condition)                                                                           \
-    do {                                                                                           \
-        if (!(condition)) {                                                                        \
-            std::fprintf(stderr, "%s:%d: broken: %s\n", __FILE__, __LINE__, #condition);           \
-            std::abort();                                                                          \
-        }                                                                                          \
-    } while (false)
 
 constexpr Address resolver = 0x7FFE0000;
 // Larger reservations fail here, as they may on any host: every walk is

@@ -1,6 +1,7 @@
 // Fuzz target for the text library: every input is taken as a byte text and
 // run through splitting, searching, trimming, numbers and all conversions,
 // checking properties that must hold for any bytes. A broken property aborts.
+#include "fuzz_check.h"
 #include "text/codepage.h"
 #include "text/text.h"
 
@@ -17,14 +18,6 @@
 namespace {
 
 using namespace kestrova::text;
-
-#define CHECK(condition)                                                                           \
-    do {                                                                                           \
-        if (!(condition)) {                                                                        \
-            std::fprintf(stderr, "%s:%d: broken: %s\n", __FILE__, __LINE__, #condition);           \
-            std::abort();                                                                          \
-        }                                                                                          \
-    } while (false)
 
 constexpr auto npos = std::string_view::npos;
 

@@ -41,6 +41,21 @@ private:
             port->write_cell(row, column::address, address);
         }
     }
+    // Proxies on loopback in the list, and the buttons connected to a
+    // verifier whose probe page the proxies serve.
+    std::shared_ptr<Verifier> prepare(MainWindow& window, ServerLoop& loop, int proxies,
+                                      bool (*good)(int), const char* thread_limit) {
+        window.show_centred();
+        std::vector<std::string> addresses;
+        for (int n = 0; n < proxies; ++n)
+            addresses.push_back(add_proxy(loop, n, good(n)));
+        fill(window, addresses);
+        VerifierOptions options;
+        options.probe_url = "http://probe.kestrova.test/";
+        auto verifier = connect_verification(window, options);
+        window.findChild<QLineEdit*>(qs("编辑框_验证线程数量"))->setText(qs(thread_limit));
+        return verifier;
+    }
     QPushButton* button(MainWindow& window, const char* name) {
         return window.findChild<QPushButton*>(qs(name));
     }
@@ -49,15 +64,8 @@ private:
 void VerifyWindowTest::runOverTwentyLocalProxies() {
     ServerLoop loop;
     MainWindow window;
-    window.show_centred();
-    std::vector<std::string> addresses;
-    for (int n = 0; n < 20; ++n)
-        addresses.push_back(add_proxy(loop, n, n % 4 != 0));
-    fill(window, addresses);
-    VerifierOptions options;
-    options.probe_url = "http://probe.kestrova.test/";
-    auto verifier = connect_verification(window, options);
-    window.findChild<QLineEdit*>(qs("编辑框_验证线程数量"))->setText(QStringLiteral("8"));
+    auto verifier = prepare(
+        window, loop, 20, [](int n) { return n % 4 != 0; }, "8");
 
     QPushButton* start = button(window, "按钮_开始验证");
     QTest::mouseClick(start, Qt::LeftButton);
@@ -85,15 +93,8 @@ void VerifyWindowTest::runOverTwentyLocalProxies() {
 void VerifyWindowTest::stopAndPauseButtons() {
     ServerLoop loop;
     MainWindow window;
-    window.show_centred();
-    std::vector<std::string> addresses;
-    for (int n = 0; n < 6; ++n)
-        addresses.push_back(add_proxy(loop, n, true));
-    fill(window, addresses);
-    VerifierOptions options;
-    options.probe_url = "http://probe.kestrova.test/";
-    auto verifier = connect_verification(window, options);
-    window.findChild<QLineEdit*>(qs("编辑框_验证线程数量"))->setText(QStringLiteral("1"));
+    auto verifier = prepare(
+        window, loop, 6, [](int) { return true; }, "1");
 
     QPushButton* start = button(window, "按钮_开始验证");
     QPushButton* pause = button(window, "按钮_暂停验证");
